@@ -1,0 +1,1 @@
+#include "upload/EnviaArquivo.h"
