@@ -24,9 +24,10 @@ std::string ReadFolderSetting(const std::string& key);
 FolderSettings LoadFolderSettings();
 // The value of Url in section WEBSERVICE, or kDefaultBaseUrl. Never fails.
 std::string ReadBaseUrl();
-// Writes the thirteen values under their keys in section DATA, in table order. Throws Error
-// "Unable to write to <path>" at the first key that cannot be written; keys before it keep
-// their new values, that key and the ones after it their old ones.
+// Writes the thirteen values under their keys in section DATA, in table order, each exactly as
+// given. Throws Error "Unable to write to <path>" at the first key that cannot be written (the
+// file cannot be replaced, or the value holds a line break); keys before it keep their new
+// values, that key and the ones after it their old ones.
 void SaveFolderSettings(const FolderSettings& values);
 
 }  // namespace velarix
