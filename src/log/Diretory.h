@@ -19,7 +19,8 @@ class IoError : public Error {
 
 class TDiretory {
  public:
-  // The process-wide object, made on first use from the executable's path.
+  // The process-wide object, made on first use from the executable's path. Throws IoError
+  // (and keeps nothing) when that path has no folder part.
   static TDiretory& GetInstance();
 
   // application_dir ends in "/".
@@ -27,7 +28,8 @@ class TDiretory {
 
   // The executable's folder, with its trailing "/".
   const std::string& ApplicationDir() const { return application_dir_; }
-  // The log folder path, created (one level) when missing. Throws IoError when it cannot be.
+  // The log folder path, created (one level) when missing. Throws IoError, with the folder and
+  // the system's reason in its message, when it cannot be.
   std::string GetLogDir();
 
  private:

@@ -14,10 +14,12 @@ class TLog {
   // The process-wide writer, created on first use (fixes the file name, prunes the folder).
   // Throws when the log folder cannot be created; the next call tries again.
   static TLog& GetInstance();
-  // Makes the next GetInstance() create a writer over this folder object (tests only).
+  // Destroys the current writer and makes the next GetInstance() create one over this folder
+  // object, or over TDiretory::GetInstance() when it is nullptr (tests only).
   static void ResetForTesting(TDiretory* folders);
 
-  // A writer whose file name is fixed now and whose folder comes from folders.
+  // A writer whose file name is fixed now and whose folder comes from folders; creates the log
+  // folder when missing and prunes it. Throws IoError when the folder cannot be created.
   explicit TLog(TDiretory* folders);
 
   // One line each, "INFO" or "ERRO"; never throw: a line that cannot be written is lost.
@@ -35,7 +37,9 @@ class TLog {
   std::mutex mutex_;  // serialises writes, should two threads ever write
 };
 
-// Deletes surplus ".txt" files of the log folder so that at most 29 remain.
+// Counts the "*.txt" entries of the log folder (case-sensitive) whose names do not begin with
+// "." and, from 30 on, deletes (count - 29) "*.txt" entries, the first ones the listing yields,
+// dot names included. Other names are never touched. Never fails: what cannot go is left.
 void PruneLogFiles(const std::string& folder);
 
 }  // namespace velarix
