@@ -39,9 +39,9 @@ class AnswerReader {
   // One line without its LF (and CR). False at the end of the stream (*eof set) or on failure.
   bool ReadLine(std::string* line, bool* eof) {
     *eof = false;
-    size_t searched = position_;
+    size_t scanned = 0;  // bytes after position_ known to hold no LF; Fill may move position_
     for (;;) {
-      size_t lf = buffer_.find('\n', searched);
+      size_t lf = buffer_.find('\n', position_ + scanned);
       if (lf != std::string::npos) {
         line->assign(buffer_, position_, lf - position_);
         position_ = lf + 1;
@@ -49,13 +49,20 @@ class AnswerReader {
         if (line->size() > limits_.max_line_bytes) return Fail("An answer line is too long");
         return true;
       }
-      searched = buffer_.size();
+      scanned = buffer_.size() - position_;
       if (buffer_.size() - position_ > limits_.max_line_bytes) {
         return Fail("An answer line is too long");
       }
       int64_t got = Fill();
       if (got < 0) return false;
       if (got == 0) {
+        // A last line without its line break is still a line.
+        if (position_ < buffer_.size()) {
+          line->assign(buffer_, position_, std::string::npos);
+          position_ = buffer_.size();
+          if (!line->empty() && line->back() == '\r') line->pop_back();
+          return true;
+        }
         *eof = true;
         return Fail("The connection closed before the answer was complete");
       }
