@@ -1,1 +1,91 @@
 #include "history/Historico.h"
+
+#include <utility>
+
+#include "platform/Env.h"
+
+namespace velarix {
+
+namespace {
+
+// The key covers both columns, which is what the look-up asks and the record writes: the same
+// content delivered to two endpoints is two rows.
+constexpr char kCreateTable[] =
+    "CREATE TABLE IF NOT EXISTS Arquivos(  hash TEXT NOT NULL,  pasta TEXT NOT NULL,  "
+    "CONSTRAINT Arquivos_PK PRIMARY KEY (hash, pasta));";
+constexpr char kLookup[] = "SELECT 1 from arquivos WHERE pasta = :pasta AND hash = :hash";
+constexpr char kRecord[] = "INSERT INTO arquivos (hash, pasta) VALUES (:hash, :pasta)";
+
+// Earlier files keyed the table on hash alone, so a content recorded under one endpoint could
+// never be recorded under another. Rebuilt in one transaction: on any failure nothing changes.
+void ConvertOldKeyIfNeeded(SqliteConnection& db) {
+  bool hash_in_key = false;
+  bool pasta_in_key = false;
+  if (!db.FindColumn("Arquivos", "hash", &hash_in_key) ||
+      !db.FindColumn("Arquivos", "pasta", &pasta_in_key) || !hash_in_key || pasta_in_key) {
+    return;
+  }
+  try {
+    // Should another process convert it meanwhile, converting again gives the same table.
+    db.Execute(std::string("BEGIN IMMEDIATE;"
+                           "ALTER TABLE Arquivos RENAME TO Arquivos_chave_antiga;") +
+               kCreateTable +
+               "INSERT INTO Arquivos (hash, pasta) SELECT hash, pasta FROM Arquivos_chave_antiga;"
+               "DROP TABLE Arquivos_chave_antiga;"
+               "COMMIT;");
+  } catch (...) {
+    db.Rollback();
+    throw;
+  }
+}
+
+struct ResetOnExit {
+  SqliteStatement& statement;
+  ~ResetOnExit() { statement.Reset(); }
+};
+
+bool Lookup(SqliteStatement& lookup, const std::string& hash, DocumentKind kind) {
+  ResetOnExit reset{lookup};  // a statement left open would keep the file locked
+  lookup.BindText(":pasta", UploadEndpoints.at(kind));
+  lookup.BindText(":hash", hash);
+  int rows = 0;
+  while (lookup.Step()) ++rows;
+  return rows > 0;
+}
+
+void Record(SqliteStatement& record, const std::string& hash, DocumentKind kind) {
+  ResetOnExit reset{record};
+  record.BindText(":hash", hash);
+  record.BindText(":pasta", UploadEndpoints.at(kind));
+  record.Step();  // auto-commit: durable when this returns
+}
+
+}  // namespace
+
+SqliteConnection AbreHistorico(const std::string& file_name) {
+  FileStatus status;
+  // A file of no bytes is what a creation that failed leaves: no database yet, so no table.
+  bool is_new = !Env::Current()->Stat(file_name, &status) ||
+                (status.kind == EntryKind::kFile && status.size == 0);
+  SqliteConnection db(file_name);
+  if (is_new) {
+    db.Execute(kCreateTable);
+  } else {
+    ConvertOldKeyIfNeeded(db);
+  }
+  return db;
+}
+
+bool ConsultaHistorico(const std::string& hash, DocumentKind kind) {
+  SqliteConnection db = AbreHistorico(kHistoryFileName);
+  SqliteStatement lookup(db, kLookup);
+  return Lookup(lookup, hash, kind);
+}
+
+void GravaHistorico(const std::string& hash, DocumentKind kind) {
+  SqliteConnection db = AbreHistorico(kHistoryFileName);
+  SqliteStatement record(db, kRecord);
+  Record(record, hash, kind);
+}
+
+}  // namespace velarix

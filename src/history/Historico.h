@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/WatchedFolders.h"
+#include "history/Sqlite.h"
 #include "platform/Error.h"
 
 namespace velarix {
@@ -15,6 +16,11 @@ class DatabaseError : public Error {
 };
 
 inline constexpr char kHistoryFileName[] = "historico_transmissao.db";
+
+// Opens the history database file_name, resolved against the current directory. Creates the
+// table when the file did not exist or was empty, and converts a table keyed on the fingerprint
+// alone to the key (hash, pasta), keeping every row. Throws DatabaseError.
+SqliteConnection AbreHistorico(const std::string& file_name);
 
 // True when hash was recorded under the endpoint path of kind. Opens and closes
 // kHistoryFileName in the current directory. Throws DatabaseError.
