@@ -1,2 +1,3 @@
-// Placeholder until the window exists.
-int main() { return 0; }
+#include "app/Program.h"
+
+int main(int argc, char** argv) { return velarix::RunProgram(argc, argv); }
