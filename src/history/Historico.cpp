@@ -88,4 +88,61 @@ void GravaHistorico(const std::string& hash, DocumentKind kind) {
   Record(record, hash, kind);
 }
 
+struct THistorico::Session {
+  explicit Session(SqliteConnection connection) : db(std::move(connection)) {}
+
+  SqliteConnection db;  // declared first: outlives its statements
+  FileId file;
+  FileId directory;
+  std::unique_ptr<SqliteStatement> lookup;
+  std::unique_ptr<SqliteStatement> record;
+};
+
+THistorico::THistorico() = default;
+THistorico::~THistorico() = default;
+
+THistorico::Session& THistorico::Current() {
+  Env* env = Env::Current();
+  FileStatus file;
+  FileStatus directory;
+  bool same = env->Stat(kHistoryFileName, &file) && env->Stat(".", &directory);
+  if (session_ != nullptr && same && file.id == session_->file &&
+      directory.id == session_->directory) {
+    return *session_;
+  }
+  session_.reset();
+  auto session = std::make_unique<Session>(AbreHistorico(kHistoryFileName));
+  // Ids that no file has make the next operation open afresh should these fail.
+  if (env->Stat(kHistoryFileName, &file)) session->file = file.id;
+  if (env->Stat(".", &directory)) session->directory = directory.id;
+  session_ = std::move(session);
+  return *session_;
+}
+
+bool THistorico::Consulta(const std::string& hash, DocumentKind kind) {
+  try {
+    Session& session = Current();
+    if (session.lookup == nullptr) {
+      session.lookup = std::make_unique<SqliteStatement>(session.db, kLookup);
+    }
+    return Lookup(*session.lookup, hash, kind);
+  } catch (...) {
+    session_.reset();
+    throw;
+  }
+}
+
+void THistorico::Grava(const std::string& hash, DocumentKind kind) {
+  try {
+    Session& session = Current();
+    if (session.record == nullptr) {
+      session.record = std::make_unique<SqliteStatement>(session.db, kRecord);
+    }
+    Record(*session.record, hash, kind);
+  } catch (...) {
+    session_.reset();
+    throw;
+  }
+}
+
 }  // namespace velarix

@@ -1,6 +1,7 @@
 // The transmission history: which content (fingerprint) was delivered to which endpoint path.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "config/WatchedFolders.h"
@@ -28,5 +29,27 @@ bool ConsultaHistorico(const std::string& hash, DocumentKind kind);
 // Records hash under the endpoint path of kind, committed before it returns. Throws
 // DatabaseError.
 void GravaHistorico(const std::string& hash, DocumentKind kind);
+
+// The history kept open for one run: Consulta and Grava behave as ConsultaHistorico and
+// GravaHistorico, but reuse one connection and its statements for as long as kHistoryFileName in
+// the current directory is the same file. Opens nothing until the first operation; a file that
+// was removed or replaced, or another current directory, is noticed at the next operation, and
+// after a failure the next operation opens afresh. One thread at a time.
+class THistorico {
+ public:
+  THistorico();
+  ~THistorico();
+  THistorico(const THistorico&) = delete;
+  THistorico& operator=(const THistorico&) = delete;
+
+  bool Consulta(const std::string& hash, DocumentKind kind);
+  void Grava(const std::string& hash, DocumentKind kind);
+
+ private:
+  struct Session;
+  Session& Current();
+
+  std::unique_ptr<Session> session_;
+};
 
 }  // namespace velarix

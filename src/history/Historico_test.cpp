@@ -65,7 +65,7 @@ std::vector<std::string> Rows(const std::string& path) {
   return RawDb(path).Column("SELECT hash || ' ' || pasta FROM Arquivos ORDER BY hash, pasta");
 }
 
-// The history through its operations.
+// The history both ways: an operation per connection, and one THistorico for the whole test.
 struct History {
   virtual ~History() = default;
   virtual bool Consulta(const std::string& hash, DocumentKind kind) = 0;
@@ -77,10 +77,23 @@ struct PerOperation : History {
   }
   void Grava(const std::string& hash, DocumentKind kind) override { GravaHistorico(hash, kind); }
 };
+struct KeptOpen : History {
+  bool Consulta(const std::string& hash, DocumentKind kind) override {
+    return history.Consulta(hash, kind);
+  }
+  void Grava(const std::string& hash, DocumentKind kind) override { history.Grava(hash, kind); }
+  THistorico history;
+};
 
 class HistoryTest : public ::testing::TestWithParam<bool> {
  protected:
-  HistoryTest() : cwd_(dir_.path()) { history_ = std::make_unique<PerOperation>(); }
+  HistoryTest() : cwd_(dir_.path()) {
+    if (GetParam()) {
+      history_ = std::make_unique<KeptOpen>();
+    } else {
+      history_ = std::make_unique<PerOperation>();
+    }
+  }
   std::string DbPath() const { return dir_ / kHistoryFileName; }
   // The message of the DatabaseError that f raises.
   template <typename F>
@@ -259,8 +272,55 @@ TEST_P(HistoryTest, ARecordSurvivesACrashRightAfterIt) {
   EXPECT_TRUE(ConsultaHistorico(kHash, kNFe));
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, HistoryTest, ::testing::Values(false),
-                         [](const ::testing::TestParamInfo<bool>&) { return "PerOperation"; });
+INSTANTIATE_TEST_SUITE_P(Both, HistoryTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "KeptOpen" : "PerOperation";
+                         });
+
+class KeptOpenTest : public ::testing::Test {
+ protected:
+  KeptOpenTest() : cwd_(dir_.path()) {}
+  TempDir dir_;
+  ScopedCurrentDir cwd_;
+  THistorico history_;
+};
+
+TEST_F(KeptOpenTest, OpensNothingBeforeTheFirstOperation) {
+  THistorico unused;
+  EXPECT_FALSE(fs::exists(dir_ / kHistoryFileName));
+}
+
+TEST_F(KeptOpenTest, AFileRemovedDuringTheRunIsCreatedAgain) {
+  history_.Grava(kHash, kNFe);
+  ASSERT_TRUE(fs::remove(dir_ / kHistoryFileName));
+  EXPECT_FALSE(history_.Consulta(kHash, kNFe));
+  EXPECT_EQ(Schema(dir_ / kHistoryFileName), std::vector<std::string>{kNewSchema});
+  history_.Grava(kOtherHash, kNFe);
+  EXPECT_EQ(Rows(dir_ / kHistoryFileName),
+            std::vector<std::string>{std::string(kOtherHash) + " api/docs/nfenfce/upload"});
+}
+
+TEST_F(KeptOpenTest, AFileReplacedDuringTheRunIsReopened) {
+  history_.Grava(kHash, kNFe);
+  testing::MakeDirs(dir_ / "new");
+  {
+    RawDb replacement(dir_ / (std::string("new/") + kHistoryFileName));
+    ASSERT_EQ(replacement.Exec(kNewSchema), SQLITE_OK);
+    ASSERT_EQ(replacement.Exec(std::string("INSERT INTO Arquivos VALUES ('") + kOtherHash +
+                               "', 'api/docs/nfenfce/upload')"),
+              SQLITE_OK);
+  }
+  fs::rename(dir_ / (std::string("new/") + kHistoryFileName), dir_ / kHistoryFileName);
+  EXPECT_TRUE(history_.Consulta(kOtherHash, kNFe));
+  EXPECT_FALSE(history_.Consulta(kHash, kNFe));
+
+  // Replaced by something that is no database: fails, and recovers once the file is good again.
+  testing::WriteFile(dir_ / "junk", std::string(300, 'x'));
+  fs::rename(dir_ / "junk", dir_ / kHistoryFileName);
+  EXPECT_THROW(history_.Consulta(kHash, kNFe), DatabaseError);
+  fs::remove(dir_ / kHistoryFileName);
+  EXPECT_FALSE(history_.Consulta(kHash, kNFe));
+}
 
 }  // namespace
 }  // namespace velarix

@@ -1,11 +1,9 @@
 #include "run/XmlCheck.h"
 
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlreader.h>
 
-#include <climits>
 #include <memory>
 #include <mutex>
 

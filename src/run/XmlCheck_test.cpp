@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "run/FileExam.h"
+#include "run/Fingerprint.h"
 #include "testing/TempDir.h"
 
 namespace velarix {
@@ -125,9 +127,13 @@ TEST(XmlCheckTest, AcceptsProperDocumentsAndRejectsEverythingElse) {
     testing::WriteFile(path, c.bytes);
     ::testing::internal::CaptureStderr();
     bool passes = ValidaXML(path);
+    FileExam exam = ExaminaArquivo(path);
     std::string printed = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(passes, c.passes) << Describe(c.name);
+    // The one-read examination says the same and fingerprints the same bytes.
+    EXPECT_EQ(exam.valid, c.passes) << Describe(c.name);
+    EXPECT_EQ(exam.hash, c.passes ? CalculaHash(path) : "") << Describe(c.name);
     EXPECT_EQ(printed, "") << Describe(c.name);
   }
 }
@@ -149,6 +155,7 @@ TEST(XmlCheckTest, FilesThatCannotBeReadFailWithoutBlocking) {
   for (const std::string& path :
        {dir / "pipe.xml", dir / "folder.xml", dir / "missing.xml", dir / "file/below.xml"}) {
     EXPECT_FALSE(ValidaXML(path)) << path;
+    EXPECT_FALSE(ExaminaArquivo(path).valid) << path;
   }
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
 }
@@ -201,10 +208,12 @@ TEST(XmlCheckTest, NeverReadsAnotherFile) {
     testing::WriteFile(path, r.document);
     OpenWatch watch(*r.target);
     bool passes = ValidaXML(path);
+    FileExam exam = ExaminaArquivo(path);
     EXPECT_FALSE(watch.Opened()) << r.name;
     // A document that cannot be judged without the other file fails; XInclude is plain markup.
     bool expected = std::string(r.name) == "xinclude";
     EXPECT_EQ(passes, expected) << r.name;
+    EXPECT_EQ(exam.valid, expected) << r.name;
   }
   // The watch does see an open.
   OpenWatch watch(secret);
