@@ -4,10 +4,8 @@
 #include <memory>
 
 #include "config/Settings.h"
-#include "history/Historico.h"
 #include "log/Log.h"
-#include "run/Fingerprint.h"
-#include "run/XmlCheck.h"
+#include "run/FileExam.h"
 #include "upload/EnviaArquivo.h"
 
 namespace velarix {
@@ -82,15 +80,16 @@ void TThreadTransmissao::TransmiteXMLs(const std::string& dir, DocumentKind kind
 
 void TThreadTransmissao::TransmiteArquivo(const std::string& path, EntryKind entry_kind,
                                           DocumentKind kind) {
-  // A FIFO, socket or device node is never opened: opening a FIFO would block the run.
-  if (entry_kind != EntryKind::kFile || !ValidaXML(path)) {
+  // The check and the fingerprint come from one read. A FIFO, socket or device node is never
+  // opened: opening a FIFO would block the run.
+  FileExam exam = entry_kind == EntryKind::kFile ? ExaminaArquivo(path) : FileExam{};
+  if (!exam.valid) {
     TLog::GetInstance().Erro(kOriginWalk, "ARQUIVO: " + path + " XML INVÁLIDO.");
     return;
   }
-  std::string hash = CalculaHash(path);
-  if (ConsultaHistorico(hash, kind)) return;
+  if (historico_.Consulta(exam.hash, kind)) return;
   if (!EnviaArquivo(BaseUrl + UploadEndpoints[kind], kAccessKey, path)) return;
-  GravaHistorico(hash, kind);
+  historico_.Grava(exam.hash, kind);
   TLog::GetInstance().Info(kOriginWalk, "ARQUIVO: " + path + " ENVIADO.");
 }
 

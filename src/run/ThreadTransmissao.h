@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/WatchedFolders.h"
+#include "history/Historico.h"
 #include "platform/Env.h"
 #include "platform/Thread.h"
 
@@ -36,6 +37,7 @@ class TThreadTransmissao : public Thread {
   // The steps for one ".xml" entry of the walk.
   void TransmiteArquivo(const std::string& path, EntryKind entry_kind, DocumentKind kind);
 
+  THistorico historico_;         // one connection for the whole run
   std::vector<FileId> walking_;  // the directories on the path of the walk in progress
 };
 

@@ -2,12 +2,20 @@
 
 namespace velarix::testing {
 
+MainThreadQueueForTest::~MainThreadQueueForTest() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return waiting_ == 0; });
+}
+
 void MainThreadQueueForTest::RunAndWait(const std::function<void()>& fn) {
   Call call{&fn};
   std::unique_lock<std::mutex> lock(mutex_);
+  ++waiting_;
   queue_.push_back(&call);
   changed_.notify_all();
   changed_.wait(lock, [&] { return call.done; });
+  --waiting_;
+  changed_.notify_all();
 }
 
 int MainThreadQueueForTest::Pump(std::chrono::milliseconds timeout) {

@@ -14,6 +14,9 @@ namespace velarix::testing {
 
 class MainThreadQueueForTest : public MainThreadQueue {
  public:
+  // Waits until every worker that queued a call has left RunAndWait.
+  ~MainThreadQueueForTest() override;
+
   void RunAndWait(const std::function<void()>& fn) override;
 
   // Runs every queued call, waiting up to timeout for the first one. Returns how many ran.
@@ -27,6 +30,7 @@ class MainThreadQueueForTest : public MainThreadQueue {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Call*> queue_;  // guarded by mutex_
+  int waiting_ = 0;          // workers inside RunAndWait; guarded by mutex_
 };
 
 }  // namespace velarix::testing
