@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -93,6 +94,8 @@ TEST_F(SettingsDialogTest, LayoutFollowsTheDesign) {
   TFSettingsDialog& window = Create();
   EXPECT_EQ(window.windowTitle(), "Velarix para o Tessaly");
   EXPECT_EQ(window.size(), QSize(487, 427));
+  EXPECT_EQ(window.geometry().center(),
+            QGuiApplication::primaryScreen()->availableGeometry().center());
 
   const struct {
     QWidget* control;
