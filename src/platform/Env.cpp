@@ -296,6 +296,12 @@ class PosixEnv : public Env {
     return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
   }
 
+  int64_t MonotonicMs() override {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+  }
+
   char DateSeparator() override { return SeparatorIn(nl_langinfo_l(D_FMT, UserTimeLocale()), '/'); }
   char TimeSeparator() override { return SeparatorIn(nl_langinfo_l(T_FMT, UserTimeLocale()), ':'); }
 

@@ -116,6 +116,8 @@ class Env {
   virtual int ReplaceFile(const std::string& path, std::string_view data) = 0;
 
   virtual LocalTime Now() = 0;
+  // Milliseconds on a clock that only moves forward, for time limits; its origin is arbitrary.
+  virtual int64_t MonotonicMs() = 0;
   // The user's date and time separators ('/' and ':' under Brazilian settings).
   virtual char DateSeparator() = 0;
   virtual char TimeSeparator() = 0;
@@ -154,6 +156,7 @@ class EnvWrapper : public Env {
     return target_->ReplaceFile(path, data);
   }
   LocalTime Now() override { return target_->Now(); }
+  int64_t MonotonicMs() override { return target_->MonotonicMs(); }
   char DateSeparator() override { return target_->DateSeparator(); }
   char TimeSeparator() override { return target_->TimeSeparator(); }
   std::unique_ptr<Socket> Connect(const std::string& host, uint16_t port,
