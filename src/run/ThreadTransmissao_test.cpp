@@ -1,170 +1,24 @@
 #include "run/ThreadTransmissao.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
-#include <set>
 
-#include "config/Settings.h"
-#include "history/Historico.h"
-#include "log/Log.h"
-#include "testing/LoopbackPortal.h"
-#include "testing/MainThreadQueueForTest.h"
-#include "testing/TempDir.h"
+#include "testing/RunScene.h"
 
 namespace velarix {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::LoopbackPortal;
-using testing::TempDir;
+using namespace velarix::testing;
 
-constexpr char kWellFormed[] = "<?xml version=\"1.0\"?><NFe><infNFe Id=\"1\"/></NFe>";
-
-// Row numbers of WatchedFolders by their role, for readability.
-enum Row { kNFe = 0, kNFCe = 1, kCTe = 2, kNFeCompras = 12 };
-
-struct Sent {
-  std::string target, file_name, bytes;
-  bool operator==(const Sent&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Sent& s) {
-  return out << "{" << s.target << ", " << s.file_name << ", " << s.bytes.size() << " bytes}";
-}
-
-constexpr char kFolder[] = "TThreadTransmissao.ProcessaPasta";
-constexpr char kWalk[] = "TThreadTransmissao.TransmiteXMLs";
-
-std::string Info(const char* origin, const std::string& message) {
-  return std::string("INFO-Class: ") + origin + "-mensagem: " + message;
-}
-std::string Erro(const char* origin, const std::string& message) {
-  return std::string("ERRO-Class: ") + origin + "-mensagem: " + message;
-}
-std::string Delivered(const std::string& path) {
-  return Info(kWalk, "ARQUIVO: " + path + " ENVIADO.");
-}
-std::string Invalid(const std::string& path) {
-  return Erro(kWalk, "ARQUIVO: " + path + " XML INVÁLIDO.");
-}
-
-// The lines a run writes: for every row its given lines, or those of an unset key.
-std::vector<std::string> Expected(const std::map<int, std::vector<std::string>>& rows) {
-  std::vector<std::string> lines;
-  for (int row = 0; row < 13; ++row) {
-    auto it = rows.find(row);
-    if (it != rows.end()) {
-      lines.insert(lines.end(), it->second.begin(), it->second.end());
-    } else {
-      lines.push_back(Info(kFolder, "PROCESSANDO :"));
-      lines.push_back(Erro(kFolder, "PASTA:  - NÃO EXISTE."));
-    }
-  }
-  return lines;
-}
-std::vector<std::string> Folder(const std::string& path, std::vector<std::string> inside = {}) {
-  std::vector<std::string> lines = {Info(kFolder, "PROCESSANDO :" + path),
-                                    Info(kFolder, "PASTA: " + path)};
-  lines.insert(lines.end(), inside.begin(), inside.end());
-  return lines;
-}
-
-// One whole run over real folders, a real settings file, a real history file and a loopback
-// portal; the log file's lines are read back without their time stamps.
-class RunTest : public ::testing::Test {
- protected:
-  RunTest() : cwd_(root_.path() + "/cwd") {
-    testing::MakeDirs(root_ / "app");
-    testing::MakeDirs(root_ / "cwd");
-    SetSettingsFilePath(root_ / "velarix.ini");
-    folders_ = std::make_unique<TDiretory>(root_ / "app/");
-    TLog::ResetForTesting(folders_.get());
-    cwd_scope_ = std::make_unique<testing::ScopedCurrentDir>(cwd_);
-  }
-  ~RunTest() override {
-    cwd_scope_.reset();
-    TLog::ResetForTesting(nullptr);
-    SetSettingsFilePath("");
-  }
-
-  // Sets the folder of a WatchedFolders row in the settings file.
-  void SetFolder(int row, const std::string& path) {
-    FolderSettings values = LoadFolderSettings();
-    values[row] = path;
-    SaveFolderSettings(values);
-  }
-
-  // Runs one Execute on a worker thread, as the window does, and waits for its completion.
-  void Run() {
-    testing::MainThreadQueueForTest queue;
-    auto* worker = new TThreadTransmissao(&queue);
-    worker->SetFreeOnTerminate(true);
-    bool completed = false;
-    worker->SetOnTerminate([&](Thread* t) {
-      completed = true;
-      fatal_error_ = t->FatalError();
-    });
-    worker->BaseUrl = portal_.BaseUrl();
-    worker->Start();
-    ASSERT_EQ(queue.Pump(), 1);
-    ASSERT_TRUE(completed);
-  }
-
-  // The log's lines so far, each without its "dd/mm/yyyy hh:nn:ss-" prefix.
-  std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    std::string log_dir = root_ / "app//LOG/";
-    if (!fs::exists(log_dir)) return lines;
-    for (const auto& entry : fs::directory_iterator(log_dir)) {
-      std::string text = testing::ReadFile(entry.path());
-      size_t start = 0;
-      for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        lines.push_back(text.substr(start + 20, end - start - 20));
-      }
-    }
-    return lines;
-  }
-
-  std::vector<Sent> Uploads() {
-    std::vector<Sent> sent;
-    for (const auto& u : portal_.Uploads()) sent.push_back({u.target, u.file_name, u.file_bytes});
-    return sent;
-  }
-
-  // (hash, pasta) pairs of the history file in the current directory.
-  std::set<std::pair<std::string, std::string>> HistoryRows() {
-    std::set<std::pair<std::string, std::string>> rows;
-    sqlite3* db = nullptr;
-    std::string path = cwd_ + "/" + kHistoryFileName;
-    if (!fs::exists(path)) return rows;
-    EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT hash, pasta FROM Arquivos", -1, &stmt, nullptr);
-    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
-      rows.emplace(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
-                   reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return rows;
-  }
-
-  TempDir root_;
-  std::string cwd_;
-  std::unique_ptr<TDiretory> folders_;
-  std::unique_ptr<testing::ScopedCurrentDir> cwd_scope_;
-  LoopbackPortal portal_;
-  std::string fatal_error_;
-};
+class RunTest : public ::testing::Test, protected RunScene {};
 
 TEST_F(RunTest, AllKeysUnsetWritesTwoLinesPerFolderAndNothingElse) {
-  Run();
+  RunOnce();
   std::vector<std::string> lines = LogLines();
   EXPECT_EQ(lines.size(), 26u);
   EXPECT_EQ(lines, Expected({}));
@@ -187,10 +41,10 @@ class WalkTest : public RunTest, public ::testing::WithParamInterface<WalkCase> 
 TEST_P(WalkTest, OneFolder) {
   const WalkCase& c = GetParam();
   std::string dir = root_ / "nfe";
-  testing::MakeDirs(dir);
+  MakeDirs(dir);
   c.setup(dir);
   SetFolder(kNFe, dir);
-  Run();
+  RunOnce();
   EXPECT_EQ(LogLines(), Expected({{kNFe, Folder(dir, c.lines(dir))}}));
   EXPECT_EQ(Uploads(), c.sent(dir));
   EXPECT_EQ(HistoryRows().size(), c.sent(dir).size());
@@ -202,10 +56,10 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{
             "OnlyExactlyDotXmlIsExamined",
             [](const std::string& d) {
-              testing::WriteFile(d + "/a.xml", kWellFormed);
-              testing::WriteFile(d + "/b.XML", kWellFormed);
-              testing::WriteFile(d + "/c.txt", kWellFormed);
-              testing::WriteFile(d + "/d.Xml", "not xml");
+              WriteFile(d + "/a.xml", kWellFormed);
+              WriteFile(d + "/b.XML", kWellFormed);
+              WriteFile(d + "/c.txt", kWellFormed);
+              WriteFile(d + "/d.Xml", "not xml");
             },
             [](const std::string& d) { return std::vector<std::string>{Delivered(d + "/a.xml")}; },
             [](const std::string&) {
@@ -213,9 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
             }},
         WalkCase{"DotNamesAreSkippedAndADirectoryNamedLikeXmlIsWalked",
                  [](const std::string& d) {
-                   testing::WriteFile(d + "/.oculto.xml", kWellFormed);
-                   testing::WriteFile(d + "/.git/x.xml", kWellFormed);
-                   testing::WriteFile(d + "/lote.xml/n.xml", "<n/>");
+                   WriteFile(d + "/.oculto.xml", kWellFormed);
+                   WriteFile(d + "/.git/x.xml", kWellFormed);
+                   WriteFile(d + "/lote.xml/n.xml", "<n/>");
                  },
                  [](const std::string& d) {
                    return std::vector<std::string>{Delivered(d + "/lote.xml/n.xml")};
@@ -225,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         WalkCase{
             "MalformedFileIsLoggedAndNeverSent",
-            [](const std::string& d) { testing::WriteFile(d + "/bad.xml", "<a><b></a>"); },
+            [](const std::string& d) { WriteFile(d + "/bad.xml", "<a><b></a>"); },
             [](const std::string& d) { return std::vector<std::string>{Invalid(d + "/bad.xml")}; },
             [](const std::string&) { return std::vector<Sent>{}; }},
         WalkCase{
@@ -235,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
             [](const std::string&) { return std::vector<Sent>{}; }},
         WalkCase{"LinkLoopIsWalkedOnce",
                  [](const std::string& d) {
-                   testing::WriteFile(d + "/sub/a.xml", "<a/>");
+                   WriteFile(d + "/sub/a.xml", "<a/>");
                    fs::create_directory_symlink(d, d + "/sub/up");
                    fs::create_directory_symlink("/", d + "/sub/root");
                    fs::remove(d + "/sub/root");  // only the ancestor link stays
@@ -250,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RunTest, DeepFileOfThePurchasesFolderGoesToItsEndpoint) {
   std::string dir = root_ / "compras";
-  testing::WriteFile(dir + "/2026/12/loja 1/NFe123.xml", kWellFormed);
+  WriteFile(dir + "/2026/12/loja 1/NFe123.xml", kWellFormed);
   SetFolder(kNFeCompras, dir);
-  Run();
+  RunOnce();
   EXPECT_EQ(
       LogLines(),
       Expected({{kNFeCompras, Folder(dir, {Delivered(dir + "/2026/12/loja 1/NFe123.xml")})}}));
@@ -263,10 +117,10 @@ TEST_F(RunTest, DeepFileOfThePurchasesFolderGoesToItsEndpoint) {
 
 TEST_F(RunTest, MalformedFileIsLoggedInEveryRun) {
   std::string dir = root_ / "nfe";
-  testing::WriteFile(dir + "/bad.xml", "plain text");
+  WriteFile(dir + "/bad.xml", "plain text");
   SetFolder(kNFe, dir);
-  Run();
-  Run();
+  RunOnce();
+  RunOnce();
   std::vector<std::string> once = Expected({{kNFe, Folder(dir, {Invalid(dir + "/bad.xml")})}});
   std::vector<std::string> twice = once;
   twice.insert(twice.end(), once.begin(), once.end());
@@ -276,11 +130,11 @@ TEST_F(RunTest, MalformedFileIsLoggedInEveryRun) {
 
 TEST_F(RunTest, SameContentInTheNFeAndNFCeFoldersIsSentOnce) {
   std::string nfe = root_ / "nfe", nfce = root_ / "nfce";
-  testing::WriteFile(nfe + "/a.xml", kWellFormed);
-  testing::WriteFile(nfce + "/copia.xml", kWellFormed);
+  WriteFile(nfe + "/a.xml", kWellFormed);
+  WriteFile(nfce + "/copia.xml", kWellFormed);
   SetFolder(kNFe, nfe);
   SetFolder(kNFCe, nfce);
-  Run();
+  RunOnce();
   EXPECT_EQ(LogLines(),
             Expected({{kNFe, Folder(nfe, {Delivered(nfe + "/a.xml")})}, {kNFCe, Folder(nfce)}}));
   EXPECT_EQ(Uploads().size(), 1u);
@@ -289,12 +143,12 @@ TEST_F(RunTest, SameContentInTheNFeAndNFCeFoldersIsSentOnce) {
 
 TEST_F(RunTest, SameContentUnderAnotherEndpointIsSentAndRecordedAgain) {
   std::string nfe = root_ / "nfe", cte = root_ / "cte";
-  testing::WriteFile(nfe + "/a.xml", kWellFormed);
-  testing::WriteFile(cte + "/a.xml", kWellFormed);
+  WriteFile(nfe + "/a.xml", kWellFormed);
+  WriteFile(cte + "/a.xml", kWellFormed);
   SetFolder(kNFe, nfe);
   SetFolder(kCTe, cte);
-  Run();
-  Run();  // the second run finds both recorded and sends nothing
+  RunOnce();
+  RunOnce();  // the second run finds both recorded and sends nothing
   EXPECT_EQ(Uploads().size(), 2u);
   EXPECT_EQ(HistoryRows().size(), 2u);
   std::vector<std::string> lines = LogLines();
@@ -305,17 +159,17 @@ TEST_F(RunTest, SameContentUnderAnotherEndpointIsSentAndRecordedAgain) {
 
 TEST_F(RunTest, RefusedUploadLeavesNoTraceAndIsSentAgainNextRun) {
   std::string dir = root_ / "nfe";
-  testing::WriteFile(dir + "/a.xml", kWellFormed);
+  WriteFile(dir + "/a.xml", kWellFormed);
   SetFolder(kNFe, dir);
   portal_.SetAnswerBody("{\"msg\":\"500\"}");
-  Run();
+  RunOnce();
   EXPECT_EQ(LogLines(), Expected({{kNFe, Folder(dir)}}));
   EXPECT_TRUE(HistoryRows().empty());
   portal_.SetAnswerBody("{\"msg\":\"100\"}");
-  Run();
+  RunOnce();
   EXPECT_EQ(Uploads().size(), 2u);
   EXPECT_EQ(HistoryRows().size(), 1u);
-  Run();
+  RunOnce();
   EXPECT_EQ(Uploads().size(), 2u);
 }
 
@@ -334,9 +188,9 @@ std::vector<std::string> ListingOrder(const std::string& dir) {
 TEST_F(RunTest, FileThatCannotBeReadEndsItsFolderAndTheNextFolderGoesOn) {
   std::string nfe = root_ / "nfe", nfce = root_ / "nfce";
   for (const char* name : {"a.xml", "b.xml", "c.xml", "d.xml", "e.xml"}) {
-    testing::WriteFile(nfe + "/" + name, std::string("<") + name[0] + "/>");
+    WriteFile(nfe + "/" + name, std::string("<") + name[0] + "/>");
   }
-  testing::WriteFile(nfce + "/n.xml", "<n/>");
+  WriteFile(nfce + "/n.xml", "<n/>");
   SetFolder(kNFe, nfe);
   SetFolder(kNFCe, nfce);
   std::vector<std::string> order = ListingOrder(nfe);
@@ -345,7 +199,7 @@ TEST_F(RunTest, FileThatCannotBeReadEndsItsFolderAndTheNextFolderGoesOn) {
   std::string victim = nfe + "/" + order[2];
   std::ofstream writer(victim, std::ios::app);
 
-  Run();
+  RunOnce();
   EXPECT_EQ(LogLines(),
             Expected({{kNFe, Folder(nfe, {Delivered(nfe + "/" + order[0]),
                                           Delivered(nfe + "/" + order[1]),
@@ -357,24 +211,24 @@ TEST_F(RunTest, FileThatCannotBeReadEndsItsFolderAndTheNextFolderGoesOn) {
   EXPECT_EQ(HistoryRows().size(), 3u);
 
   writer.close();  // once the writer is done, the rest of the folder goes through
-  Run();
+  RunOnce();
   EXPECT_EQ(Uploads().size(), 6u);
 }
 
 TEST_F(RunTest, FolderPathEndingInSlashGivesDoubledSlashes) {
   std::string dir = root_ / "nfe";
-  testing::WriteFile(dir + "/a.xml", kWellFormed);
+  WriteFile(dir + "/a.xml", kWellFormed);
   SetFolder(kNFe, dir + "/");
-  Run();
+  RunOnce();
   EXPECT_EQ(LogLines(), Expected({{kNFe, Folder(dir + "/", {Delivered(dir + "//a.xml")})}}));
 }
 
 TEST_F(RunTest, OneFolderUnderTwoKeysIsWalkedTwiceWithEachKind) {
   std::string dir = root_ / "docs";
-  testing::WriteFile(dir + "/a.xml", kWellFormed);
+  WriteFile(dir + "/a.xml", kWellFormed);
   SetFolder(kNFe, dir);
   SetFolder(kCTe, dir);
-  Run();
+  RunOnce();
   EXPECT_EQ(LogLines(), Expected({{kNFe, Folder(dir, {Delivered(dir + "/a.xml")})},
                                   {kCTe, Folder(dir, {Delivered(dir + "/a.xml")})}}));
   std::vector<Sent> sent = Uploads();
@@ -385,10 +239,10 @@ TEST_F(RunTest, OneFolderUnderTwoKeysIsWalkedTwiceWithEachKind) {
 
 TEST_F(RunTest, HistoryThatCannotBeOpenedEndsEachFolderWithAnError) {
   std::string dir = root_ / "nfe";
-  testing::WriteFile(dir + "/a.xml", kWellFormed);
+  WriteFile(dir + "/a.xml", kWellFormed);
   SetFolder(kNFe, dir);
-  testing::WriteFile(cwd_ + "/" + kHistoryFileName, "this is not a database, just some text");
-  Run();
+  WriteFile(cwd_ + "/" + kHistoryFileName, "this is not a database, just some text");
+  RunOnce();
   std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 27u);
   EXPECT_EQ(lines[2].rfind(Erro(kFolder, "ERRO: "), 0), 0u) << lines[2];
@@ -396,22 +250,22 @@ TEST_F(RunTest, HistoryThatCannotBeOpenedEndsEachFolderWithAnError) {
 }
 
 TEST_F(RunTest, LogThatCannotBeSetUpEndsTheRunButStillCompletes) {
-  testing::WriteFile(root_ / "app//LOG", "a file where the folder should be");
-  Run();
+  WriteFile(root_ / "app//LOG", "a file where the folder should be");
+  RunOnce();
   EXPECT_FALSE(fatal_error_.empty());
   EXPECT_TRUE(Uploads().empty());
 }
 
 TEST_F(RunTest, RunsThatEndInErrorsLeaveNoDescriptorOpen) {
   std::string dir = root_ / "nfe";
-  testing::WriteFile(dir + "/a/b/bad.xml", "<bad");
-  testing::WriteFile(dir + "/a/b/c/ok.xml", kWellFormed);
+  WriteFile(dir + "/a/b/bad.xml", "<bad");
+  WriteFile(dir + "/a/b/c/ok.xml", kWellFormed);
   SetFolder(kNFe, dir);
   SetFolder(kNFCe, root_ / "missing");
-  testing::WriteFile(cwd_ + "/" + kHistoryFileName, "not a database");
-  Run();
+  WriteFile(cwd_ + "/" + kHistoryFileName, "not a database");
+  RunOnce();
   int before = testing::OpenDescriptorCount();
-  for (int i = 0; i < 20; ++i) Run();
+  for (int i = 0; i < 20; ++i) RunOnce();
   EXPECT_EQ(testing::OpenDescriptorCount(), before);
 }
 
@@ -431,8 +285,8 @@ class StopWhileReadingEnv : public EnvWrapper {
 
 TEST_F(RunTest, StopRequestEndsTheRunAfterTheFileInProgress) {
   std::string dir = root_ / "nfe";
-  testing::WriteFile(dir + "/a.xml", "<a/>");
-  testing::WriteFile(dir + "/b.xml", "<b/>");
+  WriteFile(dir + "/a.xml", "<a/>");
+  WriteFile(dir + "/b.xml", "<b/>");
   SetFolder(kNFe, dir);
   SetFolder(kNFCe, dir);
   struct Worker : TThreadTransmissao {
