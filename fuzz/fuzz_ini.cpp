@@ -61,7 +61,9 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Files go to memory when it can: the settings writer flushes every file to disk.
+// Files go to memory when it can: the settings writer flushes every file to disk. libFuzzer
+// ends the process without running exit handlers, so the folder stays: point TMPDIR at a
+// folder of your own (scripts/fuzz-smoke.sh does) to have it removed.
 std::string TempRoot() {
   if (const char* dir = std::getenv("TMPDIR"); dir != nullptr && *dir != '\0') return dir;
   return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
