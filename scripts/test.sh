@@ -19,3 +19,7 @@ run_suite() {
 run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVELARIX_SANITIZE=ON
+
+# The benchmark must keep running: a small corpus, its figures printed, its times not judged.
+echo "=== benchmark (smoke run)"
+build-test/tools/bench --files 300 | tail -n 1
