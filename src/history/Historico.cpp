@@ -92,29 +92,28 @@ struct THistorico::Session {
   explicit Session(SqliteConnection connection) : db(std::move(connection)) {}
 
   SqliteConnection db;  // declared first: outlives its statements
-  FileId file;
-  FileId directory;
+  FileId file;          // the file the name reaches, in the current directory of the time
   std::unique_ptr<SqliteStatement> lookup;
   std::unique_ptr<SqliteStatement> record;
+  bool reading = false;       // a read transaction is open
+  int64_t read_began_ms = 0;  // when it began, on Env's monotonic clock
 };
 
 THistorico::THistorico() = default;
 THistorico::~THistorico() = default;
 
 THistorico::Session& THistorico::Current() {
+  // The name is resolved against the current directory, so another current directory shows as
+  // another file (or none) here too.
   Env* env = Env::Current();
   FileStatus file;
-  FileStatus directory;
-  bool same = env->Stat(kHistoryFileName, &file) && env->Stat(".", &directory);
-  if (session_ != nullptr && same && file.id == session_->file &&
-      directory.id == session_->directory) {
+  if (session_ != nullptr && env->Stat(kHistoryFileName, &file) && file.id == session_->file) {
     return *session_;
   }
   session_.reset();
   auto session = std::make_unique<Session>(AbreHistorico(kHistoryFileName));
   // Ids that no file has make the next operation open afresh should these fail.
   if (env->Stat(kHistoryFileName, &file)) session->file = file.id;
-  if (env->Stat(".", &directory)) session->directory = directory.id;
   session_ = std::move(session);
   return *session_;
 }
@@ -125,7 +124,15 @@ bool THistorico::Consulta(const std::string& hash, DocumentKind kind) {
     if (session.lookup == nullptr) {
       session.lookup = std::make_unique<SqliteStatement>(session.db, kLookup);
     }
-    return Lookup(*session.lookup, hash, kind);
+    Env* env = Env::Current();
+    if (!session.reading) {
+      session.db.Execute("BEGIN");  // deferred: the lock is taken by the look-up itself
+      session.reading = true;
+      session.read_began_ms = env->MonotonicMs();
+    }
+    bool found = Lookup(*session.lookup, hash, kind);
+    if (!found || env->MonotonicMs() - session.read_began_ms >= kReadWindowMs) EndRead();
+    return found;
   } catch (...) {
     session_.reset();
     throw;
@@ -133,6 +140,7 @@ bool THistorico::Consulta(const std::string& hash, DocumentKind kind) {
 }
 
 void THistorico::Grava(const std::string& hash, DocumentKind kind) {
+  EndRead();
   try {
     Session& session = Current();
     if (session.record == nullptr) {
@@ -142,6 +150,16 @@ void THistorico::Grava(const std::string& hash, DocumentKind kind) {
   } catch (...) {
     session_.reset();
     throw;
+  }
+}
+
+void THistorico::EndRead() noexcept {
+  if (session_ == nullptr || !session_->reading) return;
+  session_->reading = false;
+  try {
+    session_->db.Execute("COMMIT");
+  } catch (...) {
+    session_.reset();
   }
 }
 

@@ -1,6 +1,7 @@
 // The transmission history: which content (fingerprint) was delivered to which endpoint path.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,12 @@ void GravaHistorico(const std::string& hash, DocumentKind kind);
 // the current directory is the same file. Opens nothing until the first operation; a file that
 // was removed or replaced, or another current directory, is noticed at the next operation, and
 // after a failure the next operation opens afresh. One thread at a time.
+//
+// Look-ups that follow each other closely share one read transaction, which spares each of them
+// taking and dropping the file's lock. It ends at a look-up that finds nothing (an upload is
+// likely to follow), before every Grava, at EndRead, and at the first look-up after
+// kReadWindowMs; so, as before, another process waits for our lock at most that long plus one
+// file's examination, and a lock held by another process still makes a look-up fail at once.
 class THistorico {
  public:
   THistorico();
@@ -44,6 +51,11 @@ class THistorico {
 
   bool Consulta(const std::string& hash, DocumentKind kind);
   void Grava(const std::string& hash, DocumentKind kind);
+  // Ends the read transaction of the last look-ups, if one is open. Should that fail, the
+  // connection is closed instead, which ends it too; the next operation opens afresh.
+  void EndRead() noexcept;
+
+  static constexpr int64_t kReadWindowMs = 50;
 
  private:
   struct Session;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Env.h"
 #include "testing/TempDir.h"
 
 namespace velarix {
@@ -320,6 +321,52 @@ TEST_F(KeptOpenTest, AFileReplacedDuringTheRunIsReopened) {
   EXPECT_THROW(history_.Consulta(kHash, kNFe), DatabaseError);
   fs::remove(dir_ / kHistoryFileName);
   EXPECT_FALSE(history_.Consulta(kHash, kNFe));
+}
+
+// Look-ups close together share one read: while it is open, another process cannot write; a
+// miss, the time window, a record or EndRead each let it write again.
+TEST_F(KeptOpenTest, CloseLookUpsShareOneReadThatEndsSoon) {
+  struct Clock : EnvWrapper {
+    Clock() : EnvWrapper(Env::Default()) {}
+    int64_t MonotonicMs() override { return now; }
+    int64_t now = 1000;
+  } clock;
+  ScopedEnv scoped(&clock);
+  history_.Grava(kHash, kNFe);
+  RawDb other(dir_ / kHistoryFileName);
+  auto other_can_write = [&] {
+    if (other.Exec("BEGIN EXCLUSIVE") != SQLITE_OK) return false;
+    EXPECT_EQ(other.Exec("COMMIT"), SQLITE_OK);
+    return true;
+  };
+
+  EXPECT_TRUE(history_.Consulta(kHash, kNFe));
+  EXPECT_FALSE(other_can_write());
+  history_.EndRead();
+  EXPECT_TRUE(other_can_write());
+
+  EXPECT_TRUE(history_.Consulta(kHash, kNFe));
+  clock.now += THistorico::kReadWindowMs - 1;
+  EXPECT_TRUE(history_.Consulta(kHash, kNFe));
+  EXPECT_FALSE(other_can_write());
+  clock.now += 1;
+  EXPECT_TRUE(history_.Consulta(kHash, kNFe));
+  EXPECT_TRUE(other_can_write());
+
+  EXPECT_TRUE(history_.Consulta(kHash, kNFe));
+  EXPECT_FALSE(history_.Consulta(kOtherHash, kNFe));
+  EXPECT_TRUE(other_can_write());
+
+  EXPECT_TRUE(history_.Consulta(kHash, kNFe));
+  history_.Grava(kOtherHash, kNFe);
+  EXPECT_TRUE(other_can_write());
+  EXPECT_EQ(Rows(dir_ / kHistoryFileName).size(), 2u);
+
+  // What another process wrote meanwhile is seen by the next look-up.
+  ASSERT_EQ(other.Exec(std::string("INSERT INTO Arquivos VALUES ('") + kHash +
+                       "', 'api/docs/cte/upload')"),
+            SQLITE_OK);
+  EXPECT_TRUE(history_.Consulta(kHash, kCTe));
 }
 
 }  // namespace

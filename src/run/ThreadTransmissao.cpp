@@ -42,6 +42,11 @@ void TThreadTransmissao::ProcessaPasta(const std::string& path, DocumentKind kin
   }
   log.Info(kOriginFolder, "PASTA: " + path);
   walking_.clear();
+  // However the walk ends, the history is not left locked while the next folder is listed.
+  struct EndReadOnExit {
+    THistorico& historico;
+    ~EndReadOnExit() { historico.EndRead(); }
+  } end_read{historico_};
   try {
     TransmiteXMLs(path, kind);
   } catch (const std::exception& e) {
@@ -84,6 +89,7 @@ void TThreadTransmissao::TransmiteArquivo(const std::string& path, EntryKind ent
   // opened: opening a FIFO would block the run.
   FileExam exam = entry_kind == EntryKind::kFile ? ExaminaArquivo(path) : FileExam{};
   if (!exam.valid) {
+    historico_.EndRead();  // no look-up follows soon: do not keep the history locked meanwhile
     TLog::GetInstance().Erro(kOriginWalk, "ARQUIVO: " + path + " XML INVÁLIDO.");
     return;
   }

@@ -1,6 +1,7 @@
 #include "run/XmlCheck.h"
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlreader.h>
 
@@ -136,35 +137,70 @@ const xmlSAXHandler* TreelessHandlers() {
   return &handlers;
 }
 
-struct PushParserDeleter {
+struct ParserDeleter {
   void operator()(xmlParserCtxtPtr ctxt) const {
     if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);  // not the parser's to free
     xmlFreeParserCtxt(ctxt);
   }
 };
-using PushParser = std::unique_ptr<xmlParserCtxt, PushParserDeleter>;
+using Parser = std::unique_ptr<xmlParserCtxt, ParserDeleter>;
 
 enum class Verdict { kPasses, kFails, kNeedsValidation };
 
+// One block per thread, kept between checks: the run examines files one after another.
+char* Block() {
+  thread_local std::unique_ptr<char[]> block(new char[kBlockSize]);
+  return block.get();
+}
+
+// The verdict of a parser that has stopped.
+Verdict VerdictOf(xmlParserCtxtPtr ctxt, const TreelessState& state) {
+  if (state.declares_dtd) return Verdict::kNeedsValidation;
+  if (state.errors > 0 || !ctxt->wellFormed || !ctxt->nsWellFormed) return Verdict::kFails;
+  return Verdict::kPasses;
+}
+
+// A file that fits in one block, the usual case, is parsed from memory, which costs less than
+// feeding a push parser.
+Verdict ParseBlockWithoutTree(const char* bytes, size_t n) {
+  if (n == 0) return Verdict::kFails;  // an empty file is no document
+  TreelessState state;
+  Parser parser(xmlCreateMemoryParserCtxt(bytes, static_cast<int>(n)));
+  if (parser == nullptr) throw Error("The XML parser cannot be created");
+  xmlParserCtxtPtr ctxt = parser.get();
+  xmlSAXHandlerPtr own_handlers = ctxt->sax;
+  ctxt->sax = const_cast<xmlSAXHandler*>(TreelessHandlers());
+  ctxt->_private = &state;
+  xmlCtxtUseOptions(ctxt, kParseOptions);
+  xmlParseDocument(ctxt);
+  ctxt->sax = own_handlers;  // ours is static: the context must not free it
+  return VerdictOf(ctxt, state);
+}
+
 Verdict ParseWithoutTree(ContentReader& reader) {
   if (!reader.Open()) return Verdict::kFails;
+  char* block = Block();
+  size_t filled = 0;
+  for (;;) {
+    int64_t n = reader.Read(block + filled, kBlockSize - filled);
+    if (n < 0) return Verdict::kFails;
+    if (n == 0) return ParseBlockWithoutTree(block, filled);
+    filled += static_cast<size_t>(n);
+    if (filled == kBlockSize) break;
+  }
+
   TreelessState state;
-  PushParser parser(xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(TreelessHandlers()), nullptr,
-                                            nullptr, 0, nullptr));
+  Parser parser(xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(TreelessHandlers()), nullptr,
+                                        nullptr, 0, nullptr));
   if (parser == nullptr) throw Error("The XML parser cannot be created");
   xmlParserCtxtPtr ctxt = parser.get();
   ctxt->_private = &state;
   xmlCtxtUseOptions(ctxt, kParseOptions);
-
-  auto failed = [&] { return state.errors > 0 || !ctxt->wellFormed || !ctxt->nsWellFormed; };
-  std::unique_ptr<char[]> block(new char[kBlockSize]);
-  for (;;) {
-    int64_t n = reader.Read(block.get(), kBlockSize);
+  for (int64_t n = static_cast<int64_t>(filled);; n = reader.Read(block, kBlockSize)) {
     if (n < 0) return Verdict::kFails;
-    xmlParseChunk(ctxt, block.get(), static_cast<int>(n), n == 0);
-    if (state.declares_dtd) return Verdict::kNeedsValidation;
-    if (failed()) return Verdict::kFails;
-    if (n == 0) return Verdict::kPasses;
+    xmlParseChunk(ctxt, block, static_cast<int>(n), n == 0);
+    Verdict verdict = VerdictOf(ctxt, state);
+    if (verdict != Verdict::kPasses || n == 0) return verdict;
   }
 }
 

@@ -34,6 +34,13 @@ std::string Repeat(const std::string& piece, int times) {
   return out;
 }
 
+// A document of exactly size bytes, ended by end_tag.
+std::string Sized(size_t size, const std::string& end_tag) {
+  std::string doc = "<a>";
+  doc += std::string(size - doc.size() - end_tag.size(), 'x');
+  return doc + end_tag;
+}
+
 const char kNfe[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
     "<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\">"
@@ -115,6 +122,14 @@ std::vector<Case> Cases() {
        true},
       {"doctype without declarations", "<!DOCTYPE a><a/>", true},
       {"entity expansion bomb", kLaughs, false},
+
+      // A file is read in blocks of 64 KiB: one that fits is parsed whole, a larger one in pieces.
+      {"one byte below a block", Sized(65535, "</a>"), true},
+      {"exactly a block", Sized(65536, "</a>"), true},
+      {"one byte above a block", Sized(65537, "</a>"), true},
+      {"several blocks", Sized(300000, "</a>"), true},
+      {"exactly a block, broken at its end", Sized(65536, "</b>"), false},
+      {"several blocks, broken at the end", Sized(300000, "</b>"), false},
   };
 }
 

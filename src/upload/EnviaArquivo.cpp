@@ -27,8 +27,8 @@ bool PortalAccepted(const std::string& answer) {
     TJson json;
     json.Parse(answer);
     return json.RootObject().Member("msg").AsString() == "100";
-  } catch (const Error&) {
-    // Any answer that cannot be read is simply not an acceptance.
+  } catch (const std::exception&) {
+    // Any answer that cannot be read is simply not an acceptance, whatever failed reading it.
     return false;
   }
 }

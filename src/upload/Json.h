@@ -16,8 +16,10 @@ class TJsonArray;
 
 class TJsonBase {
  public:
-  // Nesting deeper than this does not parse, so hostile input cannot exhaust the stack.
-  static constexpr int kMaxDepth = 512;
+  // Nesting deeper than this does not parse, so hostile input cannot exhaust the stack. Each
+  // level splits its text again, so the cost grows with size times depth: a verdict is flat,
+  // and 64 keeps the worst answer the reader accepts to a few seconds.
+  static constexpr int kMaxDepth = 64;
 
   explicit TJsonBase(TJsonBase* owner) : owner_(owner) {}
   virtual ~TJsonBase() = default;
