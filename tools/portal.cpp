@@ -22,20 +22,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Text.h"
+
+using velarix::StartsWithNoCase;
+
 namespace {
 
 constexpr size_t kMaxRequestBytes = 512u * 1024 * 1024;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string Header(std::string_view head, std::string_view name) {
   size_t pos = 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Env.h"
+#include "platform/Text.h"
 
 namespace velarix {
 
@@ -17,16 +18,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -126,9 +117,9 @@ std::optional<std::string> FindIniValue(std::string_view text, std::string_view 
     if (parsed.kind == LineKind::kSection) {
       // Only the first section of that name counts, as with the profile functions.
       if (inside) return std::nullopt;
-      inside = !seen_section && SameName(parsed.name, section);
+      inside = !seen_section && EqualsNoCase(parsed.name, section);
       seen_section = seen_section || inside;
-    } else if (inside && parsed.kind == LineKind::kKey && SameName(parsed.name, key)) {
+    } else if (inside && parsed.kind == LineKind::kKey && EqualsNoCase(parsed.name, key)) {
       return std::string(Cap(Unquote(parsed.value)));
     }
   }
@@ -170,7 +161,7 @@ bool SetIniValue(std::string* text, std::string_view section, std::string_view k
   size_t section_index = lines.size();
   for (size_t i = 0; i < lines.size(); ++i) {
     ParsedLine parsed = Parse(lines[i].content);
-    if (parsed.kind == LineKind::kSection && SameName(parsed.name, section)) {
+    if (parsed.kind == LineKind::kSection && EqualsNoCase(parsed.name, section)) {
       section_index = i;
       break;
     }
@@ -183,7 +174,7 @@ bool SetIniValue(std::string* text, std::string_view section, std::string_view k
       ParsedLine parsed = Parse(lines[i].content);
       if (parsed.kind == LineKind::kSection) break;
       if (parsed.kind != LineKind::kKey) continue;
-      if (SameName(parsed.name, key)) {
+      if (EqualsNoCase(parsed.name, key)) {
         lines[i].content = key_line;
         replaced = true;
         break;

@@ -1,4 +1,5 @@
 #include "testing/LoopbackPortal.h"
+#include "platform/Text.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -19,17 +20,6 @@
 namespace velarix::testing {
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The value of header `name` in a request head (lines after the first), or empty.
 std::string HeaderValue(std::string_view head, std::string_view name) {

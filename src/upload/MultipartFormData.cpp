@@ -7,20 +7,11 @@
 
 #include "platform/Env.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velarix {
 
 namespace {
-
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x != y && std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
 
 // A quote, CR or LF inside a quoted header parameter would end the parameter or the header
 // line early, letting a file name inject form fields; Linux file names may hold all three.
@@ -62,7 +53,7 @@ std::string NewMultipartBoundary() {
 
 void TMultipartFormData::Put(Entries* entries, const std::string& name, const std::string& value) {
   for (auto it = entries->begin(); it != entries->end(); ++it) {
-    if (SameNameNoCase(it->first, name)) {
+    if (EqualsNoCase(it->first, name)) {
       if (value.empty()) {
         entries->erase(it);
       } else {

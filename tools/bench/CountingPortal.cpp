@@ -1,4 +1,5 @@
 #include "CountingPortal.h"
+#include "platform/Text.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -38,11 +39,7 @@ int64_t ContentLength(std::string_view head) {
        pos = head.find("\r\n", pos + 2)) {
     std::string_view rest = head.substr(pos);
     if (rest.size() < kName.size()) break;
-    bool same = true;
-    for (size_t i = 0; i < kName.size() && same; ++i) {
-      same = std::tolower(static_cast<unsigned char>(rest[i])) == kName[i];
-    }
-    if (!same) continue;
+    if (!StartsWithNoCase(rest, kName)) continue;
     rest.remove_prefix(kName.size());
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     int64_t n = -1;
