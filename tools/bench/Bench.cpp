@@ -6,16 +6,18 @@
 // N files (default 20000) are written under a new folder in DIR (default $TMPDIR or /tmp),
 // removed at the end unless --keep. Then, in this order and in this process: the floor; a first
 // run, in which every well-formed file is new and is uploaded to an in-process loopback portal
-// and recorded in the history; the floor again (the lower of the two is reported); a steady run,
-// in which every file has been delivered; the cost of one upload on a new connection and of one
-// durable INSERT into a table of N rows. Each pass starts after sync(), so that none pays for the
-// writing back of the one before. One table follows, and, as the last
-// line, the same figures as JSON. Exits 0 when the runs did what they must (every well-formed
-// file delivered once, every malformed one reported in both runs), whatever the times.
+// and recorded in the history; three times in turn, the floor again and a steady run, in which
+// every file has been delivered (the fastest floor and the fastest steady run are reported); the
+// cost of one upload on a new connection and of one durable INSERT into a table of N rows. Each
+// pass starts after sync(), so that none pays for the writing back of the one before. One table
+// follows, and, as the last line, the same figures as JSON. Exits 0 when the runs did what they
+// must (every well-formed file delivered once, every malformed one reported in every run),
+// whatever the times.
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +43,8 @@ namespace velarix::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kSteadyRounds = 3;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -269,11 +273,20 @@ int Main(const Options& options) {
 
   CountingPortal portal;
   RunFigures first = Run(portal, log_path, 0);
-  sync();
-  // The floor again, next to the steady run; the lower of the two counts.
-  FloorFigures again = MeasureFloor(folders);
-  floor.seconds = std::min(floor.seconds, again.seconds);
-  RunFigures steady = Run(portal, log_path, first.log.end);
+  // On a shared machine one pass can take half as long again as the next for no reason of its
+  // own, so the floor and the steady run are taken in turns, kSteadyRounds times, and the
+  // fastest of each counts. Every steady run is checked.
+  std::vector<RunFigures> steady_runs;
+  uint64_t log_offset = first.log.end;
+  for (int round = 0; round < kSteadyRounds; ++round) {
+    sync();
+    floor.seconds = std::min(floor.seconds, MeasureFloor(folders).seconds);
+    steady_runs.push_back(Run(portal, log_path, log_offset));
+    log_offset = steady_runs.back().log.end;
+  }
+  const RunFigures& steady = *std::min_element(
+      steady_runs.begin(), steady_runs.end(),
+      [](const RunFigures& a, const RunFigures& b) { return a.seconds < b.seconds; });
 
   const int probes =
       static_cast<int>(std::min<uint64_t>(300, std::max<uint64_t>(50, options.files)));
@@ -320,12 +333,14 @@ int Main(const Options& options) {
   expect("first run: ENVIADO lines", first.log.delivered, expected_uploads);
   expect("first run: XML INVÁLIDO lines", first.log.invalid, corpus.malformed);
   expect("first run: ERRO lines", first.log.errors, 0);
-  expect("steady run: uploads", steady.uploads, 0);
-  expect("steady run: ENVIADO lines", steady.log.delivered, 0);
-  expect("steady run: XML INVÁLIDO lines", steady.log.invalid, corpus.malformed);
-  expect("steady run: ERRO lines", steady.log.errors, 0);
   if (!first.fatal_error.empty()) faults.push_back("first run ended: " + first.fatal_error);
-  if (!steady.fatal_error.empty()) faults.push_back("steady run ended: " + steady.fatal_error);
+  for (const RunFigures& run : steady_runs) {
+    expect("steady run: uploads", run.uploads, 0);
+    expect("steady run: ENVIADO lines", run.log.delivered, 0);
+    expect("steady run: XML INVÁLIDO lines", run.log.invalid, corpus.malformed);
+    expect("steady run: ERRO lines", run.log.errors, 0);
+    if (!run.fatal_error.empty()) faults.push_back("steady run ended: " + run.fatal_error);
+  }
   for (const std::string& fault : faults) std::printf("FAULT %s\n", fault.c_str());
   if (options.keep) std::printf("kept %s\n", root.c_str());
 
