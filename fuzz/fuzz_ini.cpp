@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzFolder.h"
 #include "config/IniFile.h"
 
 namespace {
@@ -61,20 +62,8 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Files go to memory when it can: the settings writer flushes every file to disk. libFuzzer
-// ends the process without running exit handlers, so the folder stays: point TMPDIR at a
-// folder of your own (scripts/fuzz-smoke.sh does) to have it removed.
-std::string TempRoot() {
-  if (const char* dir = std::getenv("TMPDIR"); dir != nullptr && *dir != '\0') return dir;
-  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-}
-
 const std::string& FilePath() {
-  static const std::string path = [] {
-    std::string pattern = TempRoot() + "/fuzz_ini.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern + "/settings.ini";
-  }();
+  static const std::string path = velarix::fuzzing::MakeScratchFolder("fuzz_ini") + "/settings.ini";
   return path;
 }
 

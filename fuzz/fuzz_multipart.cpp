@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzFolder.h"
 #include "upload/MultipartFormData.h"
 
 namespace {
@@ -65,20 +66,8 @@ std::string Escaped(std::string_view text) {
   return out;
 }
 
-// Files go to memory when it can: the settings writer flushes every file to disk. libFuzzer
-// ends the process without running exit handlers, so the folder stays: point TMPDIR at a
-// folder of your own (scripts/fuzz-smoke.sh does) to have it removed.
-std::string TempRoot() {
-  if (const char* dir = std::getenv("TMPDIR"); dir != nullptr && *dir != '\0') return dir;
-  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-}
-
 const std::string& Folder() {
-  static const std::string folder = [] {
-    std::string pattern = TempRoot() + "/fuzz_multipart.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-  }();
+  static const std::string folder = velarix::fuzzing::MakeScratchFolder("fuzz_multipart");
   return folder;
 }
 
