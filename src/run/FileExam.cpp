@@ -8,7 +8,7 @@
 namespace velarix {
 
 FileExam ExaminaArquivo(const std::string& path) {
-  Sha1 digest;
+  thread_local Sha1 digest;  // restarted by the reader's open; one per thread spares a context
   ContentReader reader(path, &digest);
   bool valid = CheckXmlDocument(reader);
   // The check reads no further once the document has failed, so a short read means the bytes

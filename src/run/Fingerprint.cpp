@@ -9,6 +9,19 @@
 
 namespace velarix {
 
+namespace {
+
+// Fetched once: naming the algorithm at every initialisation makes OpenSSL look it up again.
+const EVP_MD* Sha1Algorithm() {
+  static const EVP_MD* algorithm = [] {
+    const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    return fetched != nullptr ? fetched : EVP_sha1();
+  }();
+  return algorithm;
+}
+
+}  // namespace
+
 struct Sha1::Context {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
 };
@@ -21,7 +34,7 @@ Sha1::Sha1() : context_(std::make_unique<Context>()) {
 Sha1::~Sha1() = default;
 
 void Sha1::Reset() {
-  if (EVP_DigestInit_ex(context_->md.get(), EVP_sha1(), nullptr) != 1) {
+  if (EVP_DigestInit_ex(context_->md.get(), Sha1Algorithm(), nullptr) != 1) {
     throw Error("SHA-1 is not available");
   }
 }

@@ -109,9 +109,10 @@ void NoText(void*, const xmlChar*, int) {}
 void NoComment(void*, const xmlChar*) {}
 void NoInstruction(void*, const xmlChar*, const xmlChar*) {}
 void NoReference(void*, const xmlChar*) {}
+void NoDocument(void*) {}
 
-// libxml2's own handlers for the document and its DOCTYPE, so that its well-formedness rules
-// about entities and standalone documents apply unchanged; nothing for the content.
+// libxml2's own handlers for the DOCTYPE, so that its well-formedness rules about entities and
+// standalone documents apply unchanged; nothing for the document object or the content.
 const xmlSAXHandler* TreelessHandlers() {
   static const xmlSAXHandler handlers = [] {
     xmlSAXHandler h;
@@ -131,6 +132,9 @@ const xmlSAXHandler* TreelessHandlers() {
     h.comment = NoComment;
     h.processingInstruction = NoInstruction;
     h.reference = NoReference;
+    // No document object either: nothing of the default handlers that stay needs one.
+    h.startDocument = NoDocument;
+    h.endDocument = NoDocument;
     h.serror = CountTreelessError;
     return h;
   }();
