@@ -16,6 +16,7 @@
 
 #include "FuzzFolder.h"
 #include "config/IniFile.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -25,16 +26,6 @@ std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Every (section, key) that the text might hold, found by a loose scan of its own, so that the
@@ -103,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (size_t i = 0; i < keys.size(); ++i) {
     const auto& [s, k] = keys[i];
-    if (SameNoCase(s, section) && SameNoCase(k, key)) continue;
+    if (velarix::EqualsNoCase(s, section) && velarix::EqualsNoCase(k, key)) continue;
     if (ini.ReadString(s, k, kMissing) != before[i]) std::abort();
   }
   return 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FuzzFolder.h"
+#include "platform/Text.h"
 #include "upload/MultipartFormData.h"
 
 namespace {
@@ -21,23 +22,13 @@ namespace {
 // A fixed boundary keeps every run reproducible; the program draws a random one.
 const std::string kBoundary = "---------------------------0123456780123456780123456780";
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
 // The list rules, modelled independently: a known name is replaced in place with the later
 // spelling, an empty value removes it.
 void Put(Entries* entries, const std::string& name, const std::string& value) {
   for (auto it = entries->begin(); it != entries->end(); ++it) {
-    if (SameNoCase(it->first, name)) {
+    if (velarix::EqualsNoCase(it->first, name)) {
       if (value.empty()) {
         entries->erase(it);
       } else {
